@@ -32,7 +32,8 @@ enum ExitStatus {
 };
 
 constexpr const char* kDescription =
-    "Rewrites the flash of an RQ-M5 device with the built-in firmware, as the updater's Start button\n"
+    "Rewrites the flash of an RQ-M5 device with the built-in firmware, as the updater's Start "
+    "button\n"
     "does: identify, enter flash mode, erase, program every 1 KB page that holds data, end.\n"
     "\n"
     "Exit status: 0 completed; 2 no device or no valid answer (\"Error\"); 3 \"Region error\";\n"
@@ -41,12 +42,18 @@ constexpr const char* kDescription =
 
 int ExitStatusFor(const SequenceOutcome& outcome) {
     switch (outcome.failedStep) {
-        case SequenceStep::kNone: return kExitCompleted;
-        case SequenceStep::kIdentify: return outcome.code == 13 ? kExitRegionError : kExitNoDevice;
-        case SequenceStep::kConnect: return kExitConnect;
-        case SequenceStep::kErase: return kExitErase;
-        case SequenceStep::kWrite: return kExitWrite;
-        case SequenceStep::kDisconnect: return kExitDisconnect;
+        case SequenceStep::kNone:
+            return kExitCompleted;
+        case SequenceStep::kIdentify:
+            return outcome.code == 13 ? kExitRegionError : kExitNoDevice;
+        case SequenceStep::kConnect:
+            return kExitConnect;
+        case SequenceStep::kErase:
+            return kExitErase;
+        case SequenceStep::kWrite:
+            return kExitWrite;
+        case SequenceStep::kDisconnect:
+            return kExitDisconnect;
     }
     return kExitNoDevice;
 }
@@ -54,7 +61,7 @@ int ExitStatusFor(const SequenceOutcome& outcome) {
 // Progress of the page programming: on a terminal one line that keeps being rewritten, elsewhere
 // one plain line per page with data.
 class ProgressPrinter {
-public:
+  public:
     ProgressPrinter(const MemoryImage& image, const ObservedPort& port, bool serviceCode)
         : image_(image), port_(port), interactive_(isatty(STDOUT_FILENO)) {
         const std::uint32_t lastPage = serviceCode ? 0xFFC0 : 0xFEC0;
@@ -77,7 +84,7 @@ public:
         if (interactive_ && pagesStarted_ > 0) std::fputc('\n', stdout);
     }
 
-private:
+  private:
     void Print(std::uint32_t row, int pagesDone) {
         const double seconds = clock_.isValid() ? clock_.elapsed() / 1000.0 : 0.0;
         const double rate = seconds > 0 ? (port_.bytesSent() - bytesAtStart_) / seconds : 0.0;
@@ -119,15 +126,21 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(kDescription);
     const QCommandLineOption portOption(
-        "port", "COMn (1..16, mapped like the window: RQM5_COMn or /dev/ttyS(n-1)) or a device path.",
+        "port",
+        "COMn (1..16, mapped like the window: RQM5_COMn or /dev/ttyS(n-1)) or a device path.",
         "COMn|DEVICE", "COM1");
-    const QCommandLineOption rateOption("rate", "Line speed: 9600, 38400 or 57600.", "BPS", "57600");
+    const QCommandLineOption rateOption("rate", "Line speed: 9600, 38400 or 57600.", "BPS",
+                                        "57600");
     const QCommandLineOption serviceOption(
         "service-code", "Also erase and program the top 4 KB block (0xFF000-0xFFFFF).");
     const QCommandLineOption quietOption("quiet", "Print only the outcome.");
     const QCommandLineOption traceOption(
         "trace", "Print every byte sent and received, with time stamps, to standard error.");
-    parser.addOptions({portOption, rateOption, serviceOption, quietOption, traceOption});
+    const QCommandLineOption statsOption(
+        "stats",
+        "At the end, print the bytes sent and received and the time taken to standard error.");
+    parser.addOptions(
+        {portOption, rateOption, serviceOption, quietOption, traceOption, statsOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
 
     if (!parser.parse(QCoreApplication::arguments())) return Usage(parser.errorText());
@@ -182,8 +195,14 @@ int main(int argc, char* argv[]) {
                             .rowStarted = {}});
     }
 
+    QElapsedTimer clock;
+    clock.start();
     const SequenceOutcome outcome = RunStartSequence(device);
     progress.Finish();
+    if (parser.isSet(statsOption)) {
+        std::fprintf(stderr, "sent %zu bytes, received %zu bytes, %.3f s\n", observed.bytesSent(),
+                     observed.bytesReceived(), clock.nsecsElapsed() / 1e9);
+    }
     std::printf("%s\n", outcome.message.c_str());
     if (!outcome.success && !observed.lastError().empty()) {
         std::fprintf(stderr, "rqm5-flash: %s\n", observed.lastError().c_str());

@@ -8,7 +8,8 @@ auto ObservedPort::Watch(Call call) -> decltype(call()) {
         return call();
     } catch (const PortError& error) {
         lastError_ = error.what();
-        if (trace_) std::fprintf(stderr, "%10.3f  error %s\n", Now().count() / 1000.0, error.what());
+        if (trace_)
+            std::fprintf(stderr, "%10.3f  error %s\n", Now().count() / 1000.0, error.what());
         throw;
     }
 }

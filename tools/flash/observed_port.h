@@ -11,7 +11,7 @@ namespace rqm5 {
 // the last port error so that a failure can be told with its reason, and with tracing on prints
 // every byte sent and received, with time stamps, to standard error.
 class ObservedPort : public SerialPort {
-public:
+  public:
     ObservedPort(SerialPort& inner, bool trace) : inner_(inner), trace_(trace) {}
 
     std::size_t bytesSent() const { return bytesSent_; }
@@ -30,7 +30,7 @@ public:
     Millis Now() const override { return inner_.Now(); }
     bool WaitUntilWaiting(std::size_t count, Millis deadline) override;
 
-private:
+  private:
     template <typename Call>
     auto Watch(Call call) -> decltype(call());
     void Trace(const char* what, std::span<const std::uint8_t> bytes = {});

@@ -16,7 +16,9 @@ QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
     });
 }
 
-QtSerialPort::~QtSerialPort() { Close(); }
+QtSerialPort::~QtSerialPort() {
+    Close();
+}
 
 QString QtSerialPort::DeviceForPort(int portNumber) {
     const QByteArray variable = "RQM5_COM" + QByteArray::number(portNumber);
@@ -29,9 +31,13 @@ QString QtSerialPort::DeviceForPort(int portNumber) {
 #endif
 }
 
-void QtSerialPort::SetPortNumber(int portNumber) { portNumber_ = portNumber; }
+void QtSerialPort::SetPortNumber(int portNumber) {
+    portNumber_ = portNumber;
+}
 
-void QtSerialPort::SetDeviceName(const QString& device) { deviceName_ = device; }
+void QtSerialPort::SetDeviceName(const QString& device) {
+    deviceName_ = device;
+}
 
 QString QtSerialPort::portName() const {
     return deviceName_.isEmpty() ? DeviceForPort(portNumber_) : deviceName_;
@@ -71,7 +77,8 @@ void QtSerialPort::Close() {
 
 void QtSerialPort::ThrowIfFailed() {
     if (abandoned_) throw PortError("the exchange was abandoned");
-    if (!failure_.isEmpty()) throw PortError(portName().toStdString() + ": " + failure_.toStdString());
+    if (!failure_.isEmpty())
+        throw PortError(portName().toStdString() + ": " + failure_.toStdString());
     if (!port_.isOpen()) throw PortError(portName().toStdString() + ": the port is not open");
 }
 
@@ -80,8 +87,8 @@ void QtSerialPort::Write(std::span<const std::uint8_t> bytes) {
     const auto written =
         port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     if (written != static_cast<qint64>(bytes.size())) {
-        throw PortError(portName().toStdString() + ": write failed: " +
-                        port_.errorString().toStdString());
+        throw PortError(portName().toStdString() +
+                        ": write failed: " + port_.errorString().toStdString());
     }
 }
 

@@ -14,7 +14,7 @@ namespace rqm5 {
 // repainting and answering its menu while an exchange waits.
 class QtSerialPort : public QObject, public SerialPort {
     Q_OBJECT
-public:
+  public:
     explicit QtSerialPort(QObject* parent = nullptr);
     ~QtSerialPort() override;
 
@@ -43,10 +43,10 @@ public:
     // operation after it, until the next Open) fails with PortError.
     void Abandon();
 
-signals:
+  signals:
     void abandoned();
 
-private:
+  private:
     void ThrowIfFailed();
     QString portName() const;
 

@@ -8,7 +8,7 @@ foreach(line IN LISTS lines)
   if(NOT line MATCHES "^[0-9A-Za-z]+$")
     message(FATAL_ERROR "${INPUT}: line ${count} is not plain S-record text: '${line}'")
   endif()
-  string(APPEND body "    \"${line}\",\n")
+  string(APPEND body "    \"${line}\"sv,\n")
   math(EXPR count "${count} + 1")
 endforeach()
 file(WRITE "${OUTPUT}.tmp"
@@ -17,6 +17,8 @@ file(WRITE "${OUTPUT}.tmp"
 
 namespace rqm5 {
 namespace {
+using namespace std::string_view_literals;
+// Literals with their length, so that no compiler has to measure 8023 strings at compile time.
 constexpr std::string_view kLines[] = {
 ${body}};
 }  // namespace

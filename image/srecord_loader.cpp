@@ -7,6 +7,26 @@
 
 namespace rqm5 {
 
+namespace {
+
+// A data record is whole when the characters from the count through the checksum (positions 3 to
+// 2 * count + 4, counted from 1) are all there and all hexadecimal digits, and its bytes from the
+// count through the checksum add up to 0xFF modulo 256. Whatever follows the checksum pair is not
+// part of the record.
+std::int16_t CheckDataRecord(std::string_view line, std::uint32_t count) {
+    const std::size_t recordEnd = 2 * static_cast<std::size_t>(count) + 4;
+    if (line.size() < recordEnd) return kSRecordMalformed;
+    const std::string_view counted = line.substr(2, recordEnd - 2);
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < counted.size(); i += 2) {
+        if (!IsHexDigit(counted[i]) || !IsHexDigit(counted[i + 1])) return kSRecordMalformed;
+        sum += ReadHexField(counted, i, 2);
+    }
+    return (sum & 0xFF) == 0xFF ? kLineAccepted : kSRecordBadChecksum;
+}
+
+}  // namespace
+
 SRecordResult LoadSRecordLine(MemoryImage& image, std::string_view line) {
     SRecordResult result;
     if (line.empty() || line[0] != 'S') {
@@ -17,6 +37,9 @@ SRecordResult LoadSRecordLine(MemoryImage& image, std::string_view line) {
     if (type == 0 || type > 3) return result;  // header, count and termination records
 
     const std::uint32_t count = ReadHexField(line, 2, 2);
+    result.parseStatus = CheckDataRecord(line, count);
+    if (result.parseStatus != kLineAccepted) return result;
+
     const std::size_t addressDigits = 2 * static_cast<std::size_t>(type + 1);
     std::uint32_t row = ReadHexField(line, 4, addressDigits - 1);
     std::uint32_t column = ReadHexField(line, 4 + addressDigits - 1, 1);

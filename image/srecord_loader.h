@@ -11,6 +11,11 @@ namespace rqm5 {
 // Status of the last parsed line: 0 accepted, 9 the line does not start with "S".
 inline constexpr std::int16_t kLineAccepted = 0;
 inline constexpr std::int16_t kLineNotARecord = 9;
+// A data record (types 1 to 3) is checked whole before any byte of it is stored: 11 its checksum
+// is wrong; 12 the line is shorter than its count says, or a character of the counted part is not
+// a hexadecimal digit.
+inline constexpr std::int16_t kSRecordBadChecksum = 11;
+inline constexpr std::int16_t kSRecordMalformed = 12;
 
 struct SRecordResult {
     std::int16_t parseStatus = kLineAccepted;
@@ -19,8 +24,9 @@ struct SRecordResult {
     bool rangeFailure = false;
 };
 
-// Puts the data bytes of one Motorola S-record line into the image. Types 1 to 3 carry data;
-// every other type is accepted and stores nothing. Keeps no state between lines.
+// Puts the data bytes of one Motorola S-record line into the image. Types 1 to 3 carry data and
+// are checked first (statuses 11 and 12, nothing stored); every other type is accepted unchecked
+// and stores nothing. Keeps no state between lines.
 [[nodiscard]] SRecordResult LoadSRecordLine(MemoryImage& image, std::string_view line);
 
 // The firmware that the program carries: the table of built-in lines, filled once at start-up.

@@ -5,7 +5,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${RQM5_BUILD_DIR:-$ROOT/build}"
 
-PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev
+PACKAGES=(g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev srecord binutils
           fonts-ipafont-gothic "$@")
 
 missing=()

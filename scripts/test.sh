@@ -5,7 +5,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${RQM5_BUILD_DIR:-$ROOT/build}"
 SANITIZED="${RQM5_SANITIZED_BUILD_DIR:-$ROOT/build-sanitize}"
-"$ROOT/scripts/setup.sh" srecord binutils
+"$ROOT/scripts/setup.sh" clang libclang-rt-14-dev
 ctest --test-dir "$BUILD" --output-on-failure -j"$(nproc)"
 
 if [ ! -f "$SANITIZED/CMakeCache.txt" ]; then
@@ -14,3 +14,6 @@ if [ ! -f "$SANITIZED/CMakeCache.txt" ]; then
 fi
 cmake --build "$SANITIZED" -j"$(nproc)"
 ctest --test-dir "$SANITIZED" --output-on-failure -j"$(nproc)"
+
+# The file parsers under libFuzzer for a bounded time: nothing may crash, hang or trip a sanitizer.
+"$ROOT/tools/run-fuzz.sh" 20

@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/qt_serial_port.h"
+
 namespace rqm5 {
 namespace {
 
@@ -67,8 +69,12 @@ Control* MakeControl(QWidget* parent, const QString& name, const QString& text =
 
 }  // namespace
 
-FrmMain::FrmMain(UserDialogs& userDialogs, QWidget* parent)
-    : QMainWindow(parent), dialogs(userDialogs) {
+FrmMain::FrmMain(UserDialogs& userDialogs, SerialPort* port, QWidget* parent)
+    : QMainWindow(parent),
+      dialogs(userDialogs),
+      ownPort(port ? nullptr : std::make_unique<QtSerialPort>()),
+      serialPort(port ? *port : *ownPort),
+      device(serialPort, *this, memoryImage) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("RQ-M5 ver T5.000"));
     // Fixed border with a close box only.
@@ -87,6 +93,7 @@ FrmMain::FrmMain(UserDialogs& userDialogs, QWidget* parent)
     CreateComMenu();
     CreateControls();
     CreateServiceShortcut();
+    ConnectCommands();
     SetClientSize(faceClientSize());
     RunStartup();
 }
@@ -256,7 +263,7 @@ void FrmMain::RunStartup() {
                 .arg(startupFailedLine)
                 .arg(QString::fromStdString(UpperHex(kFirstAddress)),
                      QString::fromStdString(UpperHex(kLastAddress))),
-            QStringLiteral("ERROR"), MessageIcon::Critical);
+            QStringLiteral("ERROR"), MessageIcon::Error);
     }
 }
 
@@ -329,6 +336,7 @@ bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Text1 && event->type() == QEvent::MouseButtonDblClick) {
         CountRevealDoubleClick();
     }
+    if (watched == Text3 && HandleDropOnText3(event)) return true;
     // The text box still handles the double-click itself (word selection).
     return QMainWindow::eventFilter(watched, event);
 }

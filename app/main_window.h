@@ -5,15 +5,19 @@
 #include <QSize>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "image/memory_image.h"
 #include "image/srecord_loader.h"
 #include "link/exchange_settings.h"
+#include "link/serial_port.h"
+#include "loader/rqm5_device.h"
 #include "platform/user_dialogs.h"
 
 class QAction;
+class QCloseEvent;
 class QEvent;
 class QFrame;
 class QGroupBox;
@@ -44,7 +48,10 @@ class FrmMain : public QMainWindow, public ExchangeSettings {
     static constexpr int kFaceWidthTwips = 2400;
     static constexpr int kFaceHeightTwips = 1665;
 
-    explicit FrmMain(UserDialogs& userDialogs, QWidget* parent = nullptr);
+    // `port` is the serial port of every exchange; without one the window opens the COM ports
+    // itself through QSerialPort.
+    explicit FrmMain(UserDialogs& userDialogs, SerialPort* port = nullptr,
+                     QWidget* parent = nullptr);
     ~FrmMain() override;
 
     // False when the built-in firmware could not be loaded whole; the user has been told, and the
@@ -78,6 +85,18 @@ class FrmMain : public QMainWindow, public ExchangeSettings {
 
     MemoryImage memoryImage;
     EmbeddedImage embeddedImage;
+
+    // An exchange with the device is running (from its first step until its message box closes);
+    // every command that would start another is refused meanwhile.
+    bool exchangeRunning() const { return exchangeRunning_; }
+
+    // Start (cmdKemra) and the cmdMacro array: the update and the line-mode sequences.
+    void StartUpdate();
+    void RunMacro(int index);
+    // The open dialog, then the chosen file into the image (Ctrl+O in the service layout).
+    void OpenImageFile();
+    // Loads an image file into the image; a failure is told in a message box and changes nothing.
+    bool LoadImageFileIntoImage(const QString& path);
 
     // Face.
     QLabel* Label1 = nullptr;
@@ -118,6 +137,7 @@ class FrmMain : public QMainWindow, public ExchangeSettings {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     struct TwipRect {
@@ -138,6 +158,17 @@ class FrmMain : public QMainWindow, public ExchangeSettings {
     void SetClientSize(QSize pixels);
 
     void ApplyStartCaptionRule(const QString& pinText);
+
+    // The exchange commands (service_panel.cpp).
+    void ConnectCommands();
+    bool BeginExchange();
+    void EndExchange();
+    void RunMacroSequence(int index);
+    void RunPortControl();
+    bool HandleDropOnText3(QEvent* event);
+    // A success ("OK", no icon) or failure ("NG", exclamation mark) box, unless the window is
+    // closing after an abandoned exchange.
+    void ShowOutcome(bool success, const QString& text);
     void CountRevealDoubleClick();
     void ShowChecksum();
     void RefreshDump();
@@ -145,6 +176,11 @@ class FrmMain : public QMainWindow, public ExchangeSettings {
     std::vector<QWidget*> ServiceOnlyControls() const;
 
     UserDialogs& dialogs;
+    std::unique_ptr<SerialPort> ownPort;
+    SerialPort& serialPort;
+    Rqm5Device device;
+    bool exchangeRunning_ = false;
+    bool closeAfterExchange = false;
     QWidget* clientArea = nullptr;
     std::vector<TwipRect> topLevelTwips;  // every control placed directly on the client area
     qreal dpiX = 96;

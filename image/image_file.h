@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "image/memory_image.h"
+#include "image/message_icon.h"
 #include "image/srecord_loader.h"
 
 namespace rqm5 {
@@ -38,9 +39,6 @@ class HexFileParser {
   private:
     std::uint32_t segmentBase = 0;
 };
-
-// How a message box marks its kind; the window maps it to its toolkit's icons.
-enum class MessageIcon { None, Warning, Error };
 
 inline constexpr std::string_view kFileOpenErrorText = "File Open Error";
 inline constexpr std::string_view kFileOpenErrorTitle = "ERROR";

@@ -49,6 +49,10 @@ class SerialPort {
     // Returns true as soon as at least `count` bytes are waiting, false once `deadline` has passed
     // first. Sleeps between arrivals (no polling); the window stays responsive meanwhile.
     virtual bool WaitUntilWaiting(std::size_t count, Millis deadline) = 0;
+
+    // Gives up the running exchange from outside it (the window closing while an exchange waits):
+    // the port closes, and the exchange's next port operation fails with PortError.
+    virtual void Abandon() { Close(); }
 };
 
 }  // namespace rqm5

@@ -41,7 +41,7 @@ class QtSerialPort : public QObject, public SerialPort {
 
     // Gives up the running exchange: the port closes, and the wait in progress (and every port
     // operation after it, until the next Open) fails with PortError.
-    void Abandon();
+    void Abandon() override;
 
   signals:
     void abandoned();

@@ -21,7 +21,7 @@ QMessageBox::Icon ToQtIcon(MessageIcon icon) {
     switch (icon) {
         case MessageIcon::Warning:
             return QMessageBox::Warning;
-        case MessageIcon::Critical:
+        case MessageIcon::Error:
             return QMessageBox::Critical;
         case MessageIcon::None:
             break;

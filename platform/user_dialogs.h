@@ -2,10 +2,9 @@
 
 #include <QString>
 
-namespace rqm5 {
+#include "image/message_icon.h"
 
-// The icon of a message box: none, the exclamation mark of a warning, or the stop sign of an error.
-enum class MessageIcon { None, Warning, Critical };
+namespace rqm5 {
 
 // Every modal dialog the window shows goes through this interface, so that tests can record the
 // dialogs instead of blocking on them.

@@ -54,7 +54,7 @@ TEST(QtUserDialogsTest, MessageBoxHasTheTextTitleIconAndOneOkButton) {
     const std::pair<MessageIcon, QMessageBox::Icon> icons[] = {
         {MessageIcon::None, QMessageBox::NoIcon},
         {MessageIcon::Warning, QMessageBox::Warning},
-        {MessageIcon::Critical, QMessageBox::Critical},
+        {MessageIcon::Error, QMessageBox::Critical},
     };
     QtUserDialogs dialogs;
     for (const auto& [icon, qtIcon] : icons) {

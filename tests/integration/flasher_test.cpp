@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "image/srecord_loader.h"
 #include "tests/integration/device_sim.h"
@@ -121,6 +122,38 @@ TEST(Flasher, HangUpMidUpdateIsAClearFailure) {
     EXPECT_EQ(run.status, 6) << run.output << run.errors;
     EXPECT_EQ(LastLine(run.output), "Write failed.");
     EXPECT_NE(run.errors.find("rqm5-flash: "), std::string::npos) << run.errors;
+}
+
+TEST(Flasher, ImageFileReplacesTheBuiltInFirmware) {
+    const std::string path = ::testing::TempDir() + "rqm5-one-record.mot";
+    {
+        std::ofstream file(path);
+        file << "S0030000FC\nS2080D00001122334440\nS804000000FB\n";
+    }
+    MemoryImage image;
+    ASSERT_TRUE(image.Store(0xD000, 0, 0x11) && image.Store(0xD000, 1, 0x22) &&
+                image.Store(0xD000, 2, 0x33) && image.Store(0xD000, 3, 0x44));
+    DeviceSim device({"--flash-fill", "0x00"});
+    const FlashRun run = RunFlasher({"--port", device.path(), "--quiet", "--image", path});
+    device.Stop();
+    EXPECT_EQ(run.status, 0) << run.output << run.errors;
+    EXPECT_TRUE(device.Flash() == ExpectedFlash(image, 0x00, false));
+    EXPECT_EQ(device.LogLinesStartingWith("PG").size(), 1u);
+}
+
+TEST(Flasher, ImageFileThatDoesNotLoadSendsNothing) {
+    const std::string path = ::testing::TempDir() + "rqm5-bad-checksum.mot";
+    {
+        std::ofstream file(path);
+        file << "S2080D00001122334400\n";
+    }
+    DeviceSim device;
+    const FlashRun run = RunFlasher({"--port", device.path(), "--image", path});
+    device.Stop();
+    EXPECT_EQ(run.status, 8);
+    EXPECT_NE(run.errors.find("Error Code = 11 ; line number = 1"), std::string::npos)
+        << run.errors;
+    EXPECT_TRUE(device.Log().empty());
 }
 
 TEST(Flasher, UsageErrorsExitWith64) {

@@ -4,11 +4,13 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRegularExpression>
 #include <cstdio>
 #include <string>
 
 #include "app/update_sequence.h"
+#include "image/image_file.h"
 #include "image/srecord_loader.h"
 #include "loader/rqm5_device.h"
 #include "platform/qt_serial_port.h"
@@ -27,18 +29,18 @@ enum ExitStatus {
     kExitErase = 5,        // "Erase failed."
     kExitWrite = 6,        // "Write failed."
     kExitDisconnect = 7,   // "Disconnect failed."
-    kExitImage = 8,        // the image could not be built
+    kExitImage = 8,        // the image file did not load (or the built-in image is damaged)
     kExitUsage = 64,
 };
 
 constexpr const char* kDescription =
-    "Rewrites the flash of an RQ-M5 device with the built-in firmware, as the updater's Start "
-    "button\n"
-    "does: identify, enter flash mode, erase, program every 1 KB page that holds data, end.\n"
+    "Rewrites the flash of an RQ-M5 device with the built-in firmware (or an image file), as the\n"
+    "updater's Start button does: identify, enter flash mode, erase, program every 1 KB page that\n"
+    "holds data, end.\n"
     "\n"
     "Exit status: 0 completed; 2 no device or no valid answer (\"Error\"); 3 \"Region error\";\n"
     "4 \"Connect failed.\"; 5 \"Erase failed.\"; 6 \"Write failed.\"; 7 \"Disconnect failed.\";\n"
-    "8 the firmware image could not be built; 64 usage error.";
+    "8 the image file did not load; 64 usage error.";
 
 int ExitStatusFor(const SequenceOutcome& outcome) {
     switch (outcome.failedStep) {
@@ -139,8 +141,12 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption statsOption(
         "stats",
         "At the end, print the bytes sent and received and the time taken to standard error.");
-    parser.addOptions(
-        {portOption, rateOption, serviceOption, quietOption, traceOption, statsOption});
+    const QCommandLineOption imageOption(
+        "image",
+        "Program this .mot (S-record) or .hex (Intel HEX) file, not the built-in firmware.",
+        "FILE");
+    parser.addOptions({portOption, rateOption, serviceOption, quietOption, traceOption, statsOption,
+                       imageOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
 
     if (!parser.parse(QCoreApplication::arguments())) return Usage(parser.errorText());
@@ -185,6 +191,15 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "rqm5-flash: built-in firmware line %d lies outside the flash\n",
                      badLine);
         return kExitImage;
+    }
+    if (parser.isSet(imageOption)) {
+        const ImageFileLoad load =
+            LoadImageFile(QFile::encodeName(parser.value(imageOption)).toStdString(), image);
+        if (!load.loaded) {
+            std::fprintf(stderr, "rqm5-flash: %s: %s\n", qPrintable(parser.value(imageOption)),
+                         load.messageText.c_str());
+            return kExitImage;
+        }
     }
 
     ObservedPort observed(serialPort, parser.isSet(traceOption));

@@ -106,6 +106,8 @@ std::vector<LoaderCase> Cases() {
     };
 }
 
+void PrintTo(const LoaderCase& c, std::ostream* os) { *os << c.name; }
+
 class LoadSRecordLineTest : public testing::TestWithParam<LoaderCase> {};
 
 TEST_P(LoadSRecordLineTest, StoresWhatTheLineCarries) {

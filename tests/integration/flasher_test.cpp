@@ -82,6 +82,8 @@ struct FaultCase {
     bool endFrameSent;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
 class FlasherFault : public testing::TestWithParam<FaultCase> {};
 
 TEST_P(FlasherFault, EndsWithTheFailedStepsMessage) {
@@ -98,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, FlasherFault,
     testing::Values(FaultCase{"RegionError", {"--region-error"}, 3, "Region error", false},
                     FaultCase{"WrongSpeed", {"--rate", "9600"}, 2, "Error", false},
-                    FaultCase{"EraseNotAnswered", {"--garbage"}, 2, "Error", false}),
+                    FaultCase{"GarbageAnswers", {"--garbage"}, 2, "Error", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Flasher, PageRefusedTenTimesStopsTheUpdate) {

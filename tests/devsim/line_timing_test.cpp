@@ -102,5 +102,33 @@ TEST(LineTimingTest, HangUpComesAfterTheBytesAheadOfIt) {
     EXPECT_EQ(out, Bytes{'a'});
 }
 
+TEST(LineTimingTest, UartFifoHandsBytesOverInGroupsOrAfterTheCharacterTimeOut) {
+    LineTiming line(true, 8);
+    line.setRate(9600);
+    for (std::uint8_t b = 0; b < 10; ++b) line.send(b, t0);
+    Bytes out;
+    line.takeDue(t0 + 7 * kByte9600, out);
+    EXPECT_TRUE(out.empty());  // seven bytes have landed, below the trigger level
+    EXPECT_EQ(line.nextDue(), t0 + 8 * kByte9600);
+    line.takeDue(t0 + 8 * kByte9600, out);
+    EXPECT_EQ(out.size(), 8u);
+    line.takeDue(t0 + 10 * kByte9600, out);
+    EXPECT_EQ(out.size(), 8u);  // the last two wait for four quiet byte times
+    EXPECT_EQ(line.nextDue(), t0 + 14 * kByte9600);
+    line.takeDue(t0 + 14 * kByte9600, out);
+    EXPECT_EQ(out, (Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_FALSE(line.nextDue());
+}
+
+TEST(LineTimingTest, HangUpFlushesTheUartFifoFirst) {
+    LineTiming line(true, 8);
+    line.setRate(9600);
+    line.send('x', t0);
+    line.hangUp(t0);
+    Bytes out;
+    EXPECT_TRUE(line.takeDue(t0 + kByte9600, out));
+    EXPECT_EQ(out, Bytes{'x'});
+}
+
 }  // namespace
 }  // namespace rqm5::devsim

@@ -38,27 +38,38 @@ LineTiming::TimePoint LineTiming::doneTime(const Item& item) const {
 }
 
 bool LineTiming::takeDue(TimePoint now, std::vector<std::uint8_t>& out) {
+    bool hangUpDue = false;
     while (!queue_.empty()) {
         const Item item = queue_.front();
         const TimePoint done = doneTime(item);
         if (done > now) {
-            return false;
+            break;
         }
         queue_.pop_front();
         if (item.hangUp) {
-            return true;
+            hangUpDue = true;
+            break;
         }
-        out.push_back(item.byte);
+        landed_.push_back(item.byte);
+        lastLanded_ = done;
         lineFree_ = done;
     }
-    return false;
+    if (hangUpDue || landed_.size() >= fifoTrigger_ || (!landed_.empty() && now >= fifoTimeout())) {
+        out.insert(out.end(), landed_.begin(), landed_.end());
+        landed_.clear();
+    }
+    return hangUpDue;
 }
 
 std::optional<LineTiming::TimePoint> LineTiming::nextDue() const {
-    if (queue_.empty()) {
-        return std::nullopt;
+    std::optional<TimePoint> due;
+    if (!queue_.empty()) {
+        due = doneTime(queue_.front());
     }
-    return doneTime(queue_.front());
+    if (!landed_.empty() && (!due || fifoTimeout() < *due)) {
+        due = fifoTimeout();
+    }
+    return due;
 }
 
 }  // namespace rqm5::devsim

@@ -3,6 +3,7 @@
 // Times are passed in, so the schedule can be tested without a real clock.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -16,7 +17,12 @@ class LineTiming {
     using Clock = std::chrono::steady_clock;
     using TimePoint = Clock::time_point;
 
-    explicit LineTiming(bool throttled) : throttled_(throttled) {}
+    // `fifoTrigger`: the bytes that reach the other end are handed over in groups, as a UART's
+    // receive FIFO raises its interrupt: once this many have landed, or when the line has been
+    // quiet for four byte times after the last one (the character time-out). 1 hands over every
+    // byte on its own.
+    explicit LineTiming(bool throttled, unsigned fifoTrigger = 1)
+        : throttled_(throttled), fifoTrigger_(throttled ? std::max(fifoTrigger, 1u) : 1u) {}
 
     // Sets the speed in force; 0 (unknown) keeps the previous one.
     void setRate(unsigned bitsPerSecond);
@@ -45,8 +51,12 @@ class LineTiming {
         TimePoint notBefore;
     };
     TimePoint doneTime(const Item& item) const;
+    TimePoint fifoTimeout() const { return lastLanded_ + 4 * byteTime_; }
 
     bool throttled_;
+    unsigned fifoTrigger_;
+    std::vector<std::uint8_t> landed_;  // left the line, waiting in the receiver's FIFO
+    TimePoint lastLanded_{};
     Clock::duration byteTime_{0};
     std::optional<TimePoint> lastArrival_;
     TimePoint lineFree_{};

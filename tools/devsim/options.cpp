@@ -201,6 +201,16 @@ const std::map<std::string_view, OptionRule>& optionRules() {
               o.throttle = true;
               return std::string();
           }}},
+        {"--uart-fifo",
+         {true,
+          [](SimulatorOptions& o, std::string_view v) {
+              const auto level = parseDecimal(v);
+              if (!level || *level < 1 || *level > 64) {
+                  return std::string("--uart-fifo takes a trigger level 1..64");
+              }
+              o.uartFifo = *level;
+              return std::string();
+          }}},
         {"--erase-ms",
          {true,
           [](SimulatorOptions& o, std::string_view v) {
@@ -282,6 +292,11 @@ Line:
   --rate 9600|38400|57600  the device's own speed (default 57600); bytes sent at
                            another speed are echoed garbled and never answered
   --throttle               bytes take their real time on the line (10 bits each)
+  --uart-fifo N            with --throttle, bytes reach the updater in groups, as
+                           from a UART receive FIFO with trigger level N: when N
+                           have landed or the line has been quiet for 4 byte
+                           times (default 8, as Linux sets a 16550A; 1: each
+                           byte on its own)
   --erase-ms N             processing time before the BE answer (default 0)
   --program-ms N           processing time before each PG answer (default 0)
   --link PATH              symbolic link PATH -> terminal, removed at exit

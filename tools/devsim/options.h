@@ -14,6 +14,8 @@ namespace rqm5::devsim {
 struct SimulatorOptions {
     DeviceSettings device;
     bool throttle = false;
+    // With --throttle: the receive FIFO trigger level of the updater's UART (see LineTiming).
+    unsigned uartFifo = 8;
     std::string linkPath;
     std::string dumpPath;
     std::string logPath;

@@ -80,7 +80,9 @@ void setCloseOnExec(int fd) {
 class FrontEnd {
   public:
     explicit FrontEnd(const SimulatorOptions& options, Bytes flash)
-        : options_(options), model_(options.device, std::move(flash)), timing_(options.throttle) {}
+        : options_(options),
+          model_(options.device, std::move(flash)),
+          timing_(options.throttle, options.uartFifo) {}
 
     ~FrontEnd() { cleanUp(); }
 

@@ -181,16 +181,32 @@ void FrmMain::CreateControls() {
     Command2 = MakeControl<QPushButton>(Frame2, QStringLiteral("Command2"), QStringLiteral("GO"));
     Place(Command2, {1200, 720, 1095, 495});
 
-    Command11 =
-        MakeControl<QPushButton>(area, QStringLiteral("Command11"), QStringLiteral("Connect"));
-    Place(Command11, {240, 1440, 1095, 375});
-    Command8 = MakeControl<QPushButton>(area, QStringLiteral("Command8"), QStringLiteral("Erase"));
-    Place(Command8, {240, 1800, 1095, 375});
-    Command9 = MakeControl<QPushButton>(area, QStringLiteral("Command9"), QStringLiteral("Write"));
-    Place(Command9, {240, 2160, 1095, 375});
-    Command10 =
-        MakeControl<QPushButton>(area, QStringLiteral("Command10"), QStringLiteral("Disconnect"));
-    Place(Command10, {240, 2520, 1095, 375});
+    // The step buttons: the flash-loader steps, then line mode 0 and line mode 1.
+    struct StepButton {
+        QPushButton* FrmMain::*member;
+        const char* name;
+        const char* caption;
+        TwipRect place;
+    };
+    const StepButton stepButtons[] = {
+        {&FrmMain::Command11, "Command11", "Connect", {240, 1440, 1095, 375}},
+        {&FrmMain::Command8, "Command8", "Erase", {240, 1800, 1095, 375}},
+        {&FrmMain::Command9, "Command9", "Write", {240, 2160, 1095, 375}},
+        {&FrmMain::Command10, "Command10", "Disconnect", {240, 2520, 1095, 375}},
+        {&FrmMain::Command1, "Command1", "接続", {6720, 120, 975, 375}},
+        {&FrmMain::cmbErase, "cmbErase", "消去", {6720, 480, 975, 375}},
+        {&FrmMain::cmbWrite, "cmbWrite", "書き込み", {6720, 840, 975, 375}},
+        {&FrmMain::cmbEnd, "cmbEnd", "切断", {6720, 1200, 975, 375}},
+        {&FrmMain::Command4, "Command4", "接続", {6720, 1680, 975, 375}},
+        {&FrmMain::Command7, "Command7", "消去", {6720, 2040, 975, 375}},
+        {&FrmMain::Command6, "Command6", "書き込み", {6720, 2400, 975, 375}},
+        {&FrmMain::Command5, "Command5", "切断", {6720, 2760, 975, 375}},
+    };
+    for (const StepButton& button : stepButtons) {
+        this->*button.member = MakeControl<QPushButton>(area, QString::fromUtf8(button.name),
+                                                        QString::fromUtf8(button.caption));
+        Place(this->*button.member, button.place);
+    }
 
     cmdCheckSum =
         MakeControl<QPushButton>(area, QStringLiteral("cmdCheckSum"), QStringLiteral("CS"));
@@ -200,26 +216,6 @@ void FrmMain::CreateControls() {
     Place(txtCsStt, {4200, 120, 615, 495});
     txtCsStp = MakeControl<QLineEdit>(area, QStringLiteral("txtCsStp"), QStringLiteral("FFFFF"));
     Place(txtCsStp, {4920, 120, 615, 495});
-
-    Command1 = MakeControl<QPushButton>(area, QStringLiteral("Command1"), QStringLiteral("接続"));
-    Place(Command1, {6720, 120, 975, 375});
-    cmbErase = MakeControl<QPushButton>(area, QStringLiteral("cmbErase"), QStringLiteral("消去"));
-    Place(cmbErase, {6720, 480, 975, 375});
-    cmbWrite =
-        MakeControl<QPushButton>(area, QStringLiteral("cmbWrite"), QStringLiteral("書き込み"));
-    Place(cmbWrite, {6720, 840, 975, 375});
-    cmbEnd = MakeControl<QPushButton>(area, QStringLiteral("cmbEnd"), QStringLiteral("切断"));
-    Place(cmbEnd, {6720, 1200, 975, 375});
-
-    Command4 = MakeControl<QPushButton>(area, QStringLiteral("Command4"), QStringLiteral("接続"));
-    Place(Command4, {6720, 1680, 975, 375});
-    Command7 = MakeControl<QPushButton>(area, QStringLiteral("Command7"), QStringLiteral("消去"));
-    Place(Command7, {6720, 2040, 975, 375});
-    Command6 =
-        MakeControl<QPushButton>(area, QStringLiteral("Command6"), QStringLiteral("書き込み"));
-    Place(Command6, {6720, 2400, 975, 375});
-    Command5 = MakeControl<QPushButton>(area, QStringLiteral("Command5"), QStringLiteral("切断"));
-    Place(Command5, {6720, 2760, 975, 375});
 
     txtMemory = new QPlainTextEdit(area);
     txtMemory->setObjectName(QStringLiteral("txtMemory"));

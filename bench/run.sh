@@ -3,7 +3,8 @@
 #  1. throttled at 57600 bit/s (bytes take their real time on the line): wall time against the
 #     line-time bound (bytes sent + reply bytes) x 10 / 57600, and the flasher's CPU share;
 #  2. unthrottled: pages per second, what the updater itself can do.
-# Usage: bench/run.sh            (builds first, like the quick start)
+# Usage: bench/run.sh [SIMULATOR OPTIONS]   (builds first; the options go to the throttled
+#        simulator, e.g. --uart-fifo 1 to hand every byte over on its own)
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${RQM5_BUILD_DIR:-$ROOT/build}"
@@ -45,12 +46,12 @@ run_flash() {
 
 command -v bc >/dev/null || { apt-get install -y -qq bc >/dev/null; }
 
-start_sim --throttle --rate 57600
+start_sim --throttle --rate 57600 "$@"
 run_flash
 kill "$SIM_PID"; wait "$SIM_PID" || true
 REPLY_BYTES=$((RECEIVED - SENT))  # everything received beyond the echo of what was sent
 BOUND="$(echo "($SENT + $REPLY_BYTES) * 10 / 57600" | bc -l)"
-printf 'throttled at 57600 bit/s:\n'
+printf 'throttled at 57600 bit/s (simulator options: --throttle %s):\n' "$*"
 printf '  bytes sent %d, reply bytes %d\n' "$SENT" "$REPLY_BYTES"
 printf '  wall time        %8.3f s\n' "$WALL"
 printf '  line-time bound  %8.3f s\n' "$BOUND"

@@ -106,7 +106,9 @@ std::vector<LoaderCase> Cases() {
     };
 }
 
-void PrintTo(const LoaderCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LoaderCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LoadSRecordLineTest : public testing::TestWithParam<LoaderCase> {};
 

@@ -82,7 +82,9 @@ struct FaultCase {
     bool endFrameSent;
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FlasherFault : public testing::TestWithParam<FaultCase> {};
 

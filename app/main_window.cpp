@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "loader/flash_commands.h"
 #include "platform/qt_serial_port.h"
 
 namespace rqm5 {
@@ -28,7 +29,6 @@ constexpr qreal kTwipsPerInch = 1440.0;
 // Room around the outermost controls in the service layout.
 constexpr int kServiceMarginTwips = 120;
 
-const QString kServiceCode = QStringLiteral("TORNADO");
 const QString kChecksumTitle = QStringLiteral("CHECK SUM");
 
 int TwipsToPixels(int twips, qreal dpi) {
@@ -325,7 +325,8 @@ void FrmMain::SelectCom(int index) {
 }
 
 void FrmMain::ApplyStartCaptionRule(const QString& pinText) {
-    cmdKemra->setText(pinText == kServiceCode ? QStringLiteral("乙π") : QStringLiteral("Kemra"));
+    cmdKemra->setText(IsServiceCode(pinText.toStdString()) ? QStringLiteral("乙π")
+                                                           : QStringLiteral("Kemra"));
 }
 
 bool FrmMain::eventFilter(QObject* watched, QEvent* event) {

@@ -62,16 +62,17 @@ QString QtFileFilter(std::string_view filter) {
 }  // namespace
 
 void FrmMain::ConnectCommands() {
+    // Text1 shows the byte address of the page or row in hand; the bar follows the pages.
+    const auto showAddress = [this](std::uint32_t row) {
+        Text1->setText(QString::fromStdString(UpperHex(row)) + QLatin1Char('0'));
+    };
     device.SetProgress({
         .pageStarted =
-            [this](std::uint32_t row) {
-                Text1->setText(QString::fromStdString(UpperHex(row)) + QLatin1Char('0'));
+            [this, showAddress](std::uint32_t row) {
+                showAddress(row);
                 bar->setValue(static_cast<int>(row));
             },
-        .rowStarted =
-            [this](std::uint32_t row) {
-                Text1->setText(QString::fromStdString(UpperHex(row)) + QLatin1Char('0'));
-            },
+        .rowStarted = showAddress,
     });
 
     connect(cmdKemra, &QPushButton::clicked, this, &FrmMain::StartUpdate);
